@@ -187,6 +187,14 @@ int StrToInt(const std::string& text)
     return static_cast<int>(negative ? -value : value);
 }
 
+std::string SplitFirst(std::string& source, const std::string& separator, bool cut)
+{
+    size_t pos = separator.empty() ? std::string::npos : source.find(separator);
+    std::string first = source.substr(0, pos);
+    if (cut) source = pos == std::string::npos ? std::string() : source.substr(pos + separator.size());
+    return first;
+}
+
 std::wstring ApplicationFolder()
 {
     std::vector<char> buf(4096);

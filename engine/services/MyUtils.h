@@ -39,6 +39,10 @@ std::wstring Utf8ToWide(const std::string& text);
 // Throws EConvertError "'%s' is not a valid integer value".
 int StrToInt(const std::string& text);
 
+// The text before the first separator (all of it when there is none). With cut, the text up to
+// and including the separator is removed from source.
+std::string SplitFirst(std::string& source, const std::string& separator, bool cut = true);
+
 // The folder of the running executable, with a trailing "/".
 std::wstring ApplicationFolder();
 

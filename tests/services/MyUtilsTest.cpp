@@ -49,6 +49,19 @@ TEST(MyUtils, NonAsciiNamesUnderTheCLocaleUseUtf8)
     setlocale(LC_CTYPE, saved.c_str());
 }
 
+TEST(MyUtils, SplitFirst)
+{
+    struct Case { const char* source; const char* sep; bool cut; const char* first; const char* rest; } cases[] = {
+        {"a=b=c", "=", true, "a", "b=c"},   {"a=b", "=", false, "a", "a=b"}, {"abc", "=", true, "abc", ""},
+        {"=x", "=", true, "", "x"},         {"k::v", "::", true, "k", "v"},  {"", ",", true, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string source = c.source;
+        EXPECT_EQ(SplitFirst(source, c.sep, c.cut), c.first) << c.source;
+        EXPECT_EQ(source, c.rest) << c.source;
+    }
+}
+
 TEST(MyUtils, StrToInt)
 {
     struct Case { const char* text; int value; bool ok; } cases[] = {
