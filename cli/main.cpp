@@ -16,6 +16,13 @@ constexpr const char* Usage =
     "Commands:\n"
     "  libs [--dir DIR] [-v]   load the converter and player libraries (default folder: the\n"
     "                          program's Dll/) and print \"ok\" or why loading failed\n"
+    "  convert [--jobs N] [--out DIR] [--ext flv|swf] [--set Field=Value]... [--input\n"
+    "          Field=Value]... [--extra name=value]... FILES...\n"
+    "                          convert every file through the engine component, N at once\n"
+    "  job [--dump] ARGS...    one conversion job with the classic option syntax (-name value,\n"
+    "                          -i FILE, output files); --dump prints the job's option fields\n"
+    "  probe FILE...           the probe's file and first video stream records as Field: value\n"
+    "                          lines, with the stream counts; exit 1 when a file fails\n"
     "  --help                  this text\n"
     "  --version               the program's version\n"
     "\n"
@@ -44,6 +51,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "libs") return quorlane::cli::RunLibs(args);
+    if (command == "convert") return quorlane::cli::RunConvert(args);
+    if (command == "job") return quorlane::cli::RunJob(args);
+    if (command == "probe") return quorlane::cli::RunProbe(args);
     std::fprintf(stderr, "quorlane-cli: unknown command '%s'\n\n%s", command.c_str(), Usage);
     return 2;
 }

@@ -1,4 +1,39 @@
 // Entry points of libavformat that the engine calls, in the order they are resolved.
 #pragma once
 #define AVFORMAT_ENTRIES(X) \
-  X(avformat_version)
+  X(avformat_version) \
+  X(avformat_alloc_context) \
+  X(avformat_free_context) \
+  X(avformat_open_input) \
+  X(avformat_close_input) \
+  X(avformat_find_stream_info) \
+  X(av_find_input_format) \
+  X(av_probe_input_format2) \
+  X(av_probe_input_buffer2) \
+  X(avio_alloc_context) \
+  X(avio_context_free) \
+  X(avio_open2) \
+  X(avio_closep) \
+  X(avio_flush) \
+  X(avio_size) \
+  X(avio_seek) \
+  X(av_guess_format) \
+  X(av_guess_codec) \
+  X(avformat_new_stream) \
+  X(av_dump_format) \
+  X(av_seek_frame) \
+  X(av_filename_number_test) \
+  X(avformat_write_header) \
+  X(av_write_trailer) \
+  X(av_interleaved_write_frame) \
+  X(avformat_alloc_output_context2) \
+  X(avio_open) \
+  X(av_find_best_stream) \
+  X(av_read_frame) \
+  X(avformat_get_class) \
+  X(avio_write) \
+  X(avio_read) \
+  X(av_codec_get_id) \
+  X(av_codec_get_tag) \
+  X(av_pkt_dump_log2) \
+  X(av_sdp_create)
