@@ -34,6 +34,17 @@ test-sanitize: deps $(SAN_BUILD)/build.ninja
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+$(TSAN_BUILD)/build.ninja:
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLANE_SANITIZE=thread $(CMAKE_ARGS)
+
+# ThreadSanitizer over the engine component and the engine's threading tests.
+TSAN_TARGETS ?= component_threads_test component_options_test services_logger_test
+TSAN_TESTS   ?= ^(TranskitThreads|PauseGate|MainThreadCalls|LoggerDelivery)\.
+test-tsan: deps $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
 bench: build
 	@echo "Benchmarks live under bench/; see bench/README.md"
 
