@@ -76,10 +76,9 @@ int RunPreparedJob(TCustomFFmpeg& job)
     InterruptedJob.store(nullptr);
     if (reported && terminal) std::fputc('\n', stderr);
 
-    if (job.ErrorOccurred) {
-        std::fprintf(stderr, "%s\n", job.ErrorMessage.c_str());
-        return 1;
-    }
+    // The failure's text already reached stderr through the engine log, which lets it through at
+    // every level.
+    if (job.ErrorOccurred) return 1;
     // The final statistics are the job's own last log lines.
     if (Interrupted.load() || job.StopRequested) return 130;
     return job.Finished ? 0 : 1;
