@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EntryPoints.h"
+#include "LibraryPtr.h"
 
 namespace quorlane {
 
@@ -15,40 +16,16 @@ namespace quorlane {
 struct CodecContextCloser {
     void operator()(AVCodecContext* c) const;  // under CodecLock
 };
-struct FrameFree {
-    void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-struct SwrFree {
-    void operator()(SwrContext* s) const { ff::swr_free(&s); }
-};
-struct SwsFree {
-    void operator()(SwsContext* s) const { ff::sws_freeContext(s); }
-};
-struct AudioFifoFree {
-    void operator()(AVAudioFifo* f) const { ff::av_audio_fifo_free(f); }
-};
 struct BsfFree {
     void operator()(AVBSFContext* b) const { ff::av_bsf_free(&b); }
 };
 struct BufferPoolFree {
     void operator()(AVBufferPool* p) const { ff::av_buffer_pool_uninit(&p); }
 };
-struct LibFree {
-    void operator()(void* p) const { ff::av_free(p); }
-};
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextCloser>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
-using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
 using BsfPtr = std::unique_ptr<AVBSFContext, BsfFree>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolFree>;
-using LibBytes = std::unique_ptr<uint8_t, LibFree>;
 
 // A sample buffer (one pointer per plane when planar) that only grows.
 struct TSampleBuffer {

@@ -1,6 +1,7 @@
 #include "VideoFilter.h"
 
 #include "FFmpeg.h"
+#include "LibraryPtr.h"
 #include "MyUtils.h"
 
 namespace quorlane {
@@ -10,10 +11,6 @@ struct InOutFree {
     void operator()(AVFilterInOut* list) const { ff::avfilter_inout_free(&list); }
 };
 using InOutPtr = std::unique_ptr<AVFilterInOut, InOutFree>;
-
-struct FilterFrameFree {
-    void operator()(AVFrame* frame) const { ff::av_frame_free(&frame); }
-};
 
 // One end of the user's chain: name, filter and pad 0.
 InOutPtr MakeInOut(const char* name, AVFilterContext* filter)
@@ -150,7 +147,7 @@ int TVideoFilterGraph::Build(const TVideoFilterSource& source, const TVideoFilte
 int TVideoFilterGraph::Push(const AVFrame* picture, int64_t pts, AVRational sampleAspectRatio)
 {
     if (!graph_ || !picture) return AVERROR(EINVAL);
-    std::unique_ptr<AVFrame, FilterFrameFree> copy(ff::av_frame_alloc());
+    FramePtr copy(ff::av_frame_alloc());
     if (!copy) return AVERROR(ENOMEM);
     const int ref = ff::av_frame_ref(copy.get(), picture);
     if (ref < 0) return ref;
