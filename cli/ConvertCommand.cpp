@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "BitmapFile.h"
 #include "CliCommands.h"
 #include "MainThread.h"
 #include "MyUtils.h"
@@ -25,7 +27,11 @@ namespace fs = std::filesystem;
 
 constexpr const char* ConvertUsage =
     "Usage: quorlane-cli convert [--jobs N] [--out DIR] [--ext flv|swf] [--set Field=Value]...\n"
-    "                            [--input Field=Value]... [--extra name=value]... FILES...\n";
+    "                            [--input Field=Value]... [--extra name=value]...\n"
+    "                            [--snapshots DIR [--snapshot-every MS] [--snapshot-format png|bmp]]\n"
+    "                            FILES...\n"
+    "  --snapshots DIR  saves a picture of the encoded video every MS milliseconds (default 1000)\n"
+    "                   as DIR/<input name>-000001.png, -000002.png, ...\n";
 
 std::atomic<bool> interrupted{false};
 
@@ -33,6 +39,9 @@ void OnConvertInterrupt(int) { interrupted = true; }
 
 struct FileJob {
     std::string input;
+    std::string snapshotBase;  // DIR/<name>- ; empty without --snapshots
+    int snapshots = 0;         // pictures saved
+    int snapshotNumber = 0;    // last number used in a name
     std::string output;   // empty until a name was chosen
     bool createdOutput = false;
     int task = -1;
@@ -121,6 +130,25 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// Snapshot names: one base per input, told apart when two inputs share a name.
+std::string SnapshotBase(const fs::path& dir, const std::string& input, std::vector<std::string>& taken)
+{
+    const std::string stem = fs::path(input).stem().string();
+    std::string base = stem;
+    for (int k = 1; std::find(taken.begin(), taken.end(), base) != taken.end(); ++k) base = Format("%s_%d", stem.c_str(), k);
+    taken.push_back(base);
+    return (dir / (base + "-")).string();
+}
+
+// The next free numbered name of a file's snapshots: existing files are never written over.
+std::string NextSnapshotName(FileJob& f, const std::string& ext)
+{
+    std::string name;
+    do name = Format("%s%06d.%s", f.snapshotBase.c_str(), ++f.snapshotNumber, ext.c_str());
+    while (fs::exists(name) || fs::is_symlink(name));
+    return name;
+}
+
 }  // namespace
 
 int RunConvert(const std::vector<std::string>& args)
@@ -131,6 +159,9 @@ int RunConvert(const std::vector<std::string>& args)
     TInputOptions inputOptions;
     TOutputOptions outputOptions;
     bool formatSet = false;
+    std::string snapshotDir;
+    int snapshotEveryMs = 1000;
+    std::string snapshotExt = "png";
     std::vector<std::string> inputs;
     auto usage = [](const std::string& why) {
         std::fprintf(stderr, "quorlane-cli convert: %s\n%s", why.c_str(), ConvertUsage);
@@ -147,6 +178,18 @@ int RunConvert(const std::vector<std::string>& args)
                 return usage(e.what());
             }
             if (jobs < 1) return usage("--jobs must be at least 1");
+        } else if (a == "--snapshots" && hasValue) {
+            snapshotDir = args[++i];
+        } else if (a == "--snapshot-every" && hasValue) {
+            try {
+                snapshotEveryMs = StrToInt(args[++i]);
+            } catch (const EConvertError& e) {
+                return usage(e.what());
+            }
+            if (snapshotEveryMs < 1) return usage("--snapshot-every must be at least 1");
+        } else if (a == "--snapshot-format" && hasValue) {
+            snapshotExt = args[++i];
+            if (snapshotExt != "png" && snapshotExt != "bmp") return usage("--snapshot-format must be png or bmp");
         } else if (a == "--out" && hasValue) {
             outDir = args[++i];
         } else if (a == "--ext" && hasValue) {
@@ -181,6 +224,14 @@ int RunConvert(const std::vector<std::string>& args)
     }
     std::error_code ec;
     fs::create_directory(outDir, ec);  // one level, as the windows do
+    if (!snapshotDir.empty()) {
+        fs::create_directories(snapshotDir, ec);
+        if (!fs::is_directory(snapshotDir)) {
+            std::fprintf(stderr, "quorlane-cli convert: cannot create the snapshot folder %s\n", snapshotDir.c_str());
+            return 2;
+        }
+        kit.SetPreviewBitmap(true);
+    }
 
     std::vector<FileJob> files(inputs.size());
     std::mutex filesLock;  // guards the progress and end fields of files
@@ -203,6 +254,23 @@ int RunConvert(const std::vector<std::string>& args)
         if (!isatty(STDOUT_FILENO))
             view.Line(Format("progress %s %d%% %d fps", f.input.c_str(), f.percent, fps));
     };
+    // Snapshots arrive on this thread (the main thread) while the task's worker waits.
+    kit.OnPreviewBitmap = [&](int index, TBitmap* bitmap, int, int64_t) {
+        std::lock_guard guard(filesLock);
+        if (index < 0 || index >= static_cast<int>(fileOfTask.size()) || !bitmap) return;
+        FileJob& f = files[fileOfTask[index]];
+        if (f.snapshotBase.empty()) return;
+        const std::string name = NextSnapshotName(f, snapshotExt);
+        std::string error;
+        std::lock_guard canvas(bitmap->Canvas());
+        if (SaveBitmapFile(*bitmap, name, error)) {
+            f.snapshots++;
+        } else if (f.snapshots >= 0) {
+            view.Line(Format("snapshot %s: %s", f.input.c_str(), error.c_str()));
+            f.snapshots = -1;  // said once; no more attempts for this file
+            f.snapshotBase.clear();
+        }
+    };
     std::atomic<bool> allEnded{false};
     kit.OnTerminate = [&](int index, bool finished, bool exception, const std::string& message) {
         if (index < 0) {
@@ -219,9 +287,11 @@ int RunConvert(const std::vector<std::string>& args)
                          f.message.empty() ? "" : ": ", f.message.c_str()));
     };
 
+    std::vector<std::string> snapshotNames;
     for (size_t i = 0; i < inputs.size(); ++i) {
         FileJob& f = files[i];
         f.input = inputs[i];
+        if (!snapshotDir.empty()) f.snapshotBase = SnapshotBase(snapshotDir, f.input, snapshotNames);
         TInputOptions in = inputOptions;
         const int task = kit.QueueTask(SystemToWide(f.input), &in);
         if (task < 0) {
@@ -240,6 +310,8 @@ int RunConvert(const std::vector<std::string>& args)
             f.message = kit.LastErrorMessage();  // the task is refused at start; keep this reason
         }
         f.createdOutput = fs::exists(f.output);
+        if (!snapshotDir.empty())
+            if (TFFmpeg* job = kit.Tasks().Get(task)) job->PreviewInterval = int64_t(snapshotEveryMs) * 1000;
     }
 
     struct sigaction action {};
@@ -266,6 +338,9 @@ int RunConvert(const std::vector<std::string>& args)
     bool failed = false;
     std::printf("Summary:\n");
     for (FileJob& f : files) {
+        if (f.snapshots > 0)
+            std::printf("  %s: %d snapshot%s as %s*.%s\n", f.input.c_str(), f.snapshots, f.snapshots == 1 ? "" : "s",
+                        f.snapshotBase.c_str(), snapshotExt.c_str());
         if (f.finished) {
             std::printf("  %s -> %s: done\n", f.input.c_str(), f.output.c_str());
             continue;

@@ -55,14 +55,6 @@ public:
     TOutputOptions OutputOptions;
     TAVProbe& Probe() { return *probe_; }
 
-    // The task's hook decisions (callbacks or time ranges) and preview state, wired by the
-    // component; the pipeline's hook and preview seams use them.
-    TFrameHookRunner HookRunner{this};
-    TConversionPreview PreviewState{this};
-
-    bool CustomHookAssigned() const override { return HookRunner.HasCustomHook(); }
-    int PreviewFlagsNow() const override { return PreviewState.PreviewFlags(); }
-
 private:
     std::unique_ptr<TAVProbe> probe_;
 };

@@ -211,6 +211,13 @@ std::string OpenErrorText(const std::string& fileName, int code)
     return Format("%s: Error while opening file", f);
 }
 
+std::string ErrorCodeText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (ff::av_strerror(code, text, sizeof text) < 0) return Format("error %d", code);
+    return text;
+}
+
 std::string OpenErrorText(const std::wstring& fileName, int code)
 {
     return OpenErrorText(WideToSystem(fileName), code);
@@ -295,15 +302,19 @@ bool ConvertToBitmap(FrameBitmapConverter& c, const TPicture& picture, int sourc
         c.current = picture;
     } else {
         const auto target = static_cast<AVPixelFormat>(c.target_pixel_format);
-        int size = ff::av_image_get_buffer_size(target, width, height, 1);
+        // The scaler writes whole vector blocks: rows start aligned and the buffer has room past
+        // the last row (an exact-size buffer is overrun for widths like 200).
+        constexpr int Align = 64;
+        int size = ff::av_image_get_buffer_size(target, width, height, Align);
         if (size < 0) return false;
+        size += Align;
         if (!c.buffer || c.buffer_size < size) {
             if (c.buffer) ff::av_free(c.buffer);
             c.buffer = static_cast<uint8_t*>(ff::av_malloc(static_cast<size_t>(size)));
             c.buffer_size = c.buffer ? size : 0;
             if (!c.buffer) return false;
         }
-        ff::av_image_fill_arrays(c.converted.data, c.converted.linesize, c.buffer, target, width, height, 1);
+        ff::av_image_fill_arrays(c.converted.data, c.converted.linesize, c.buffer, target, width, height, Align);
         c.to_bitmap = ff::sws_getCachedContext(c.to_bitmap, width, height, static_cast<AVPixelFormat>(sourcePixelFormat),
                                                width, height, target, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!c.to_bitmap) return false;

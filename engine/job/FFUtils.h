@@ -53,6 +53,8 @@ void CopyContextOptions(const OptionContexts& record, void* target, void* source
 // keyed on FFmpeg 5.1's codes.
 std::string OpenErrorText(const std::wstring& fileName, int code);
 std::string OpenErrorText(const std::string& fileName, int code);
+// The library's text for an error code (av_strerror).
+std::string ErrorCodeText(int code);
 // `codecName` stands for the old 32-byte codec-name field, gone in 5.1.
 std::string CodecDisplayName(AVCodecID id, uint32_t codecTag, bool encoder,
                              const std::string& codecName = std::string());

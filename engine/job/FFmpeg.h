@@ -27,7 +27,9 @@
 #include "EntryPoints.h"
 #include "FFUtils.h"
 #include "FFmpegRunState.h"
+#include "FrameHookRun.h"
 #include "PauseGate.h"
+#include "Previewer.h"
 #include "ThreadPriority.h"
 
 namespace quorlane {
@@ -454,10 +456,15 @@ public:
     int hook_frame_count = 0;     // pictures prepared so far in this job
     my_file* vstats_file = nullptr;  // my_fopen handle of "vstats"
 
-    // The engine component's callers: an assigned custom-hook callback and the preview flags
-    // (bit 0 preview, bit 1 preview bitmap) forbid video stream copy.
-    virtual bool CustomHookAssigned() const { return false; }
-    virtual int PreviewFlagsNow() const { return 0; }
+    // The frame hooks' decisions (custom hook, before-hook callback or time ranges) and the
+    // conversion previewer of this job. Callbacks and ranges are set before the run starts; the
+    // preview flags may change at any time (under the process-wide preview lock).
+    TFrameHookRunner HookRunner{this};
+    TConversionPreview PreviewState{this};
+    // An assigned custom-hook callback and the preview flags (bit 0 preview window, bit 1
+    // preview bitmap) forbid video stream copy.
+    bool CustomHookAssigned() const { return HookRunner.HasCustomHook(); }
+    int PreviewFlagsNow() const { return PreviewState.PreviewFlags(); }
 
     // Encoders of the output streams: one job-owned context per stream of each output file
     // (join mode: the first file's serve every group). Output creation fills them and
@@ -488,6 +495,7 @@ private:
     void SetupOutputStream(TOutputStreamState& ost);
     void SetupStreamCopy(TOutputStreamState& ost, TInputStreamState& ist);
     void SetupVideoEncoding(TOutputStreamState& ost, TInputStreamState& ist);
+    void AllocateEncoderPictures(TOutputStreamState& ost, bool forScaling);
     void BuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist);
     void SetupTwoPassLog(TOutputStreamState& ost);
     void OpenEncoders();
@@ -505,12 +513,19 @@ private:
     void FlushEncoders(int index);
     void ReceivePackets(TOutputStreamState& ost, int64_t* bytes);
     void WritePacket(TOutputStreamState& ost, AVPacket* packet);
+    my_file* PassLogOf(const TOutputStreamState& ost) const;
     void WriteMuxerPacket(TOutputStreamState& ost, AVPacket* packet);
     // Video output (FFmpegRunVideo.cpp).
     void PreparePicture(TInputStreamState& ist, AVFrame* picture);
     void RunPictureHooks(TInputStreamState& ist, AVFrame* picture);
     int VideoOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     void PreviewEncodedPicture(TOutputStreamState& ost, const AVFrame* picture);
+    // The "vfilters" path of one output stream: the picture goes into the stream's graph and
+    // every filtered picture is encoded; without a picture the graph is drained.
+    void FilteredVideoOutput(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
+    void RebuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
+    // Video output of one picture followed by its "vstats" line.
+    void EncodePicture(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     AVCodecContext* RunEncoderOf(int file, int stream) const;
     bool RunStreamCopyOf(int file, int stream) const;
     void WriteVideoStats(TOutputStreamState& ost, int frameSize);

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "TwoPassLog.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
@@ -242,6 +243,8 @@ void TCustomFFmpeg::ReleaseOutputStreamSlot(int row, int index)
 {
     if (row < 0 || row >= MAX_FILES || index < 0 || index >= MAX_STREAMS) return;
     if (output_codecs[row][index]) {
+        // The pass-2 statistics belong to us, not to the library.
+        FreeTwoPassStats(output_codecs[row][index]);
         std::lock_guard<std::mutex> hold(CodecLock());
         ff::avcodec_free_context(&output_codecs[row][index]);
     }

@@ -8,6 +8,7 @@
 #include "FFmpeg.h"
 #include "FFmpegLogger.h"
 #include "MyUtils.h"
+#include "TwoPassLog.h"
 
 namespace quorlane {
 
@@ -54,6 +55,11 @@ int TCustomFFmpeg::DispatchPacket(TInputStreamState& ist, int index, AVPacket* p
     if (packet && (start_time == 0 || ist.pts >= start_time)) {
         for (auto& ost : run_outputs_)
             if (ost->source_index == index && ost->copy) CopyPacket(*ost, ist, packet);
+    }
+    if (!packet) {
+        // Pictures still inside a filter graph come out before its encoder is flushed.
+        for (auto& ost : run_outputs_)
+            if (ost->source_index == index && ost->filters && !ost->copy) FilteredVideoOutput(*ost, ist, nullptr);
     }
     if (!packet && (!JoinMode || ist.file_index >= input_count - 1)) FlushEncoders(index);
     return result;
@@ -133,11 +139,12 @@ void TCustomFFmpeg::DispatchDecoded(TInputStreamState& ist, int index, AVSubtitl
         case AVMEDIA_TYPE_AUDIO:
             AudioOutput(ost, ist, ist.samples.planes[0], ist.sample_count);
             break;
-        case AVMEDIA_TYPE_VIDEO: {
-            const int size = VideoOutput(ost, ist, frame);
-            if (vstats_name && size != 0) WriteVideoStats(ost, size);
+        case AVMEDIA_TYPE_VIDEO:
+            if (ost.filters)
+                FilteredVideoOutput(ost, ist, frame);
+            else
+                EncodePicture(ost, ist, frame);
             break;
-        }
         case AVMEDIA_TYPE_SUBTITLE:
             if (subtitle) SubtitleOutput(ost, ist, *subtitle, packetPts);
             break;
@@ -225,8 +232,7 @@ void TCustomFFmpeg::ReceivePackets(TOutputStreamState& ost, int64_t* bytes)
         }
         ost.last_packet_bytes += pkt->size;
         if (bytes) *bytes += pkt->size;
-        if (ost.pass_log_file && enc->stats_out)
-            ff::my_fprintf(ost.pass_log_file, "%s", enc->stats_out);
+        WriteTwoPassStats(PassLogOf(ost), enc);
         pkt->stream_index = ost.stream_index;
         // A picture lasts one tick of the encoder's clock; the muxers' durations depend on it.
         if (pkt->duration == 0 && enc->codec_type == AVMEDIA_TYPE_VIDEO) pkt->duration = 1;
@@ -235,6 +241,14 @@ void TCustomFFmpeg::ReceivePackets(TOutputStreamState& ost, int64_t* bytes)
         WritePacket(ost, pkt);
         ff::av_packet_unref(pkt);
     }
+}
+
+// Join groups share the encoders of group 0, whose streams hold the pass-1 logs.
+my_file* TCustomFFmpeg::PassLogOf(const TOutputStreamState& ost) const
+{
+    if (JoinMode && run_group_size_ > 0 && ost.table_index >= run_group_size_)
+        return run_outputs_[ost.table_index % run_group_size_]->pass_log_file.get();
+    return ost.pass_log_file.get();
 }
 
 void TCustomFFmpeg::WritePacket(TOutputStreamState& ost, AVPacket* packet)

@@ -45,6 +45,7 @@ double TCustomFFmpeg::OutputTime(const TOutputStreamState& ost) const
 void TCustomFFmpeg::Transcode()
 {
     Finished = false;
+    PreviewState.SetPreviewInterval(PreviewInterval);
     RunTablesGuard guard{[this] { FreeRunTables(); }};
     run_packet_.reset(ff::av_packet_alloc());
     run_out_packet_.reset(ff::av_packet_alloc());

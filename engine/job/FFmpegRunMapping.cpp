@@ -150,6 +150,7 @@ void TCustomFFmpeg::BuildOutputTable()
             } else {
                 ost->sync_source = run_inputs_[source].get();
             }
+            ost->table_index = static_cast<int32_t>(run_outputs_.size());
             run_outputs_.push_back(std::move(ost));
         }
     }

@@ -8,6 +8,8 @@
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
 #include "MyUtils.h"
+#include "TwoPassLog.h"
+#include "VideoFilter.h"
 
 namespace quorlane {
 
@@ -139,6 +141,22 @@ void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamState& ost, TInputStreamStat
         throw FFmpegException("Video pixel format is unknown, stream cannot be decoded");
     ost.crop_enabled = (crop_left + crop_right + crop_top + crop_bottom) != 0;
     ost.pad_enabled = (pad_left + pad_right + pad_top + pad_bottom) != 0;
+    if (ost.pad_enabled) {
+        ost.pad_top = pad_top;
+        ost.pad_bottom = pad_bottom;
+        ost.pad_left = pad_left;
+        ost.pad_right = pad_right;
+    }
+    ost.encoding_needed = 1;
+    ist.decoding_needed = 1;
+    if (UseFilters) {
+        // The graph scales to the encoder's size and converts to its pixel format (crop options
+        // are refused with filters); only the pad bands are left to the pipeline.
+        ErrorText.clear();
+        BuildVideoFilters(ost, ist);
+        if (ost.pad_enabled) AllocateEncoderPictures(ost, false);
+        return;
+    }
     ost.needs_scaling = enc->width != ipar->width - (crop_left + crop_right) + (pad_left + pad_right) ||
                         enc->height != ipar->height - (crop_top + crop_bottom) + (pad_top + pad_bottom) ||
                         enc->pix_fmt != ipar->format;
@@ -148,66 +166,68 @@ void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamState& ost, TInputStreamStat
         ost.crop_left = ost.first_crop_left = crop_left;
         ost.crop_right = ost.first_crop_right = crop_right;
     }
-    if (ost.pad_enabled) {
-        ost.pad_top = pad_top;
-        ost.pad_bottom = pad_bottom;
-        ost.pad_left = pad_left;
-        ost.pad_right = pad_right;
-    }
-    if (ost.pad_enabled || ost.needs_scaling) {
-        // Encoder pictures come from a pool: the encoder may keep a picture while the next one is
-        // made, and the pool hands back released buffers without allocating.
-        ost.scaled_picture.reset(ff::av_frame_alloc());
-        const int size = ff::av_image_get_buffer_size(enc->pix_fmt, enc->width, enc->height, 32);
-        if (!ost.scaled_picture || size <= 0)
-            throw FFmpegException(ost.needs_scaling ? "Cannot allocate temp picture, check pix fmt"
-                                                    : "avpicture_alloc fail");
-        ost.picture_size = size + 64;
-        ost.picture_pool.reset(ff::av_buffer_pool_init(ost.picture_size, nullptr));
-        if (!ost.picture_pool)
-            throw FFmpegException(ost.needs_scaling ? "Cannot allocate temp picture, check pix fmt"
-                                                    : "avpicture_alloc fail");
-    }
+    if (ost.pad_enabled || ost.needs_scaling) AllocateEncoderPictures(ost, ost.needs_scaling);
     if (ost.needs_scaling) {
         scaler_flags = ScalerFlagsOption(option_contexts_, scaler_flags);
         const int srcW = ipar->width - crop_left - crop_right;
         const int srcH = ipar->height - crop_top - crop_bottom;
         const int dstW = enc->width - pad_left - pad_right;
         const int dstH = enc->height - pad_top - pad_bottom;
-        if (!UseFilters) {
-            ost.scaler.reset(ff::sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(ipar->format),
-                                                dstW, dstH, enc->pix_fmt, scaler_flags, nullptr,
-                                                nullptr, nullptr));
-            if (!ost.scaler) throw FFmpegException("Cannot get resampling context");
-        }
-        if (UseFilters) {
-            ost.scaler_in_height = ipar->height;
-        } else {
-            ost.first_height = ipar->height;
-            ost.first_width = ipar->width;
-            ost.scaler_in_height = srcH;
-            ost.scaler_in_width = srcW;
-            ost.scaler_in_pix_fmt = ipar->format;
-        }
+        ost.scaler.reset(ff::sws_getContext(srcW, srcH, static_cast<AVPixelFormat>(ipar->format), dstW, dstH,
+                                            enc->pix_fmt, scaler_flags, nullptr, nullptr, nullptr));
+        if (!ost.scaler) throw FFmpegException("Cannot get resampling context");
+        ost.first_height = ipar->height;
+        ost.first_width = ipar->width;
+        ost.scaler_in_height = srcH;
+        ost.scaler_in_width = srcW;
+        ost.scaler_in_pix_fmt = ipar->format;
         enc->bits_per_raw_sample = 0;
     }
-    ost.encoding_needed = 1;
-    ist.decoding_needed = 1;
-    ErrorText.clear();
-    if (UseFilters) BuildVideoFilters(ost, ist);
 }
 
-// Plug-in point of the "vfilters" chain: the filter graph of this stream is built here (its
-// source takes the decoder's pictures, its sink gives the encoder's size and pixel format).
-void TCustomFFmpeg::BuildVideoFilters(TOutputStreamState& /*ost*/, TInputStreamState& /*ist*/)
+// Encoder pictures come from a pool: the encoder may keep a picture while the next one is made,
+// and the pool hands back released buffers without allocating.
+void TCustomFFmpeg::AllocateEncoderPictures(TOutputStreamState& ost, bool forScaling)
 {
-    if (ErrorText.empty()) ErrorText = "the video filter chain is not part of this build";
-    throw FFmpegException("Error opening filters: " + ErrorText);
+    const AVCodecContext* enc = ost.encoder;
+    const char* failure = forScaling ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail";
+    ost.scaled_picture.reset(ff::av_frame_alloc());
+    const int size = ff::av_image_get_buffer_size(enc->pix_fmt, enc->width, enc->height, 32);
+    if (!ost.scaled_picture || size <= 0) throw FFmpegException(failure);
+    ost.picture_size = size + 64;
+    ost.picture_pool.reset(ff::av_buffer_pool_init(ost.picture_size, nullptr));
+    if (!ost.picture_pool) throw FFmpegException(failure);
 }
 
-// Plug-in point of the two-pass log: pass 1 opens the statistics file into ost.pass_log_file,
-// pass 2 reads it into the encoder's stats_in before the encoder opens.
-void TCustomFFmpeg::SetupTwoPassLog(TOutputStreamState& /*ost*/) {}
+// The "vfilters" graph of this stream. The decoder is not open yet, so the source is described
+// from the stream: pictures of another size or format are met with a new graph at run time.
+void TCustomFFmpeg::BuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist)
+{
+    const AVCodecParameters* par = ist.stream->codecpar;
+    TVideoFilterSource source;
+    source.width = par->width;
+    source.height = par->height;
+    source.pix_fmt = static_cast<AVPixelFormat>(par->format);
+    source.time_base = AV_TIME_BASE_Q;  // pictures carry the input stream's clock
+    source.sample_aspect_ratio =
+        ist.stream->sample_aspect_ratio.num > 0 ? ist.stream->sample_aspect_ratio : par->sample_aspect_ratio;
+    source.frame_rate = ist.stream->avg_frame_rate.num > 0 ? ist.stream->avg_frame_rate : ist.stream->r_frame_rate;
+    ost.filters = std::make_unique<TVideoFilterGraph>();
+    OpenVideoFilters(*this, *ost.filters, source, ost.encoder);
+    // The filtered pictures' pixel shape is the encoder's (also written into the header).
+    const AVRational sar = ost.filters->FilteredSampleAspectRatio();
+    if (sar.num > 0 && sar.den > 0) ost.encoder->sample_aspect_ratio = sar;
+    ost.filtered_picture.reset(ff::av_frame_alloc());
+    if (!ost.filtered_picture) throw FFmpegException("av_mallocz fail");
+}
+
+// Pass 1 opens the statistics log, pass 2 hands the whole log to the encoder before it opens.
+void TCustomFFmpeg::SetupTwoPassLog(TOutputStreamState& ost)
+{
+    // Join groups share the encoders of group 0, whose streams keep the logs.
+    if (JoinMode && run_group_size_ > 0 && ost.table_index >= run_group_size_) return;
+    ost.pass_log_file = SetUpTwoPassLog(pass_log_prefix, ost.table_index, ost.encoder);
+}
 
 void TCustomFFmpeg::OpenEncoders()
 {
@@ -239,12 +259,15 @@ void TCustomFFmpeg::OpenEncoders()
         }
         if (!ff::avcodec_is_open(enc)) {
             AVDictionary* dict = PendingCodecPrivateOptions(enc->codec_type);
-            int ret;
+            int ret = -1;
+            std::vector<std::string> refusal;
             {
                 std::lock_guard<std::mutex> lock(CodecLock());
-                ret = ff::avcodec_open2(enc, codec, &dict);
+                if (!(enc->flags & AV_CODEC_FLAG_PASS2) || SecondPassOpens(enc, codec, dict, refusal))
+                    ret = ff::avcodec_open2(enc, codec, &dict);
             }
             ff::av_dict_free(&dict);
+            for (const std::string& line : refusal) LogMessage(this, llError, line);
             if (ret < 0) {
                 WriteListing();
                 throw FFmpegException(

@@ -9,6 +9,8 @@
 
 #include "EntryPoints.h"
 #include "LibraryPtr.h"
+#include "TwoPassLog.h"
+#include "VideoFilter.h"
 
 namespace quorlane {
 
@@ -77,6 +79,7 @@ struct TInputStreamState {
 };
 
 struct TOutputStreamState {
+    int32_t table_index = 0;  // position in the run's output-stream table
     int32_t file_index = 0;
     int32_t stream_index = 0;
     int32_t source_index = 0;
@@ -119,8 +122,12 @@ struct TOutputStreamState {
     bool encoder_flushed = false;
     int last_packet_bytes = 0;  // bytes the encoder gave for the last picture or frame
 
-    // Two-pass statistics file (my_fopen handle).
-    my_file* pass_log_file = nullptr;
+    // Pass 1: the statistics log the encoder's text is appended to.
+    TwoPassFile pass_log_file;
+    // The "vfilters" graph between the decoder and this stream's encoder, and the picture taken
+    // from it.
+    std::unique_ptr<TVideoFilterGraph> filters;
+    FramePtr filtered_picture;
     // Bitstream filter chain; none when the stream has no filter.
     BsfPtr bsf;
     PacketPtr filtered_packet;

@@ -48,6 +48,8 @@ void TCustomFFmpeg::ReleaseJob()
     // Plug-in hooks: each hook's "Release", then the list is empty (modules stay loaded).
     hooks_->ReleaseAll();
     hooks_used = false;
+    HookRunner.Reset();       // the time ranges go; the callbacks stay wired
+    PreviewState.Release();   // the preview window closes
     ResetConverter(HookConverter);
     ResetConverter(PreviewConverter);
 }
@@ -165,6 +167,7 @@ void TCustomFFmpeg::Defaults()
     for (auto& file : bitstream_filters)
         for (auto& chain : file) chain.clear();
     ErrorText.clear();
+    PreviewState.SetPreviewFlags(0);
 
     ResetRunDefaults();
 }

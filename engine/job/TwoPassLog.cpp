@@ -1,5 +1,17 @@
 #include "TwoPassLog.h"
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+
 #include "FFmpeg.h"
 #include "MyUtils.h"
 
@@ -10,7 +22,73 @@ struct StatsFree {
     void operator()(char* p) const { ff::av_free(p); }
 };
 
+// The child's log: error lines (and worse) go to the parent through a pipe.
+int childLogPipe = -1;
+
+void ChildLog(void* object, int level, const char* format, va_list args)
+{
+    if (level > AV_LOG_ERROR || childLogPipe < 0) return;
+    char line[1024];
+    int n = 0;
+    const AVClass* cls = object ? *static_cast<const AVClass* const*>(object) : nullptr;
+    if (cls && cls->item_name) n = std::snprintf(line, sizeof line, "[%s @ %p] ", cls->item_name(object), object);
+    if (n < 0 || n >= static_cast<int>(sizeof line)) n = 0;
+    const int m = std::vsnprintf(line + n, sizeof line - n, format, args);
+    if (m > 0) n = std::min<int>(n + m, sizeof line - 1);
+    if (n > 0 && write(childLogPipe, line, n) < 0) return;
+}
+
 }  // namespace
+
+bool SecondPassOpens(AVCodecContext* encoder, const AVCodec* codec, AVDictionary* options,
+                     std::vector<std::string>& errorLines)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return true;  // cannot try: the real open decides
+    const pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return true;
+    }
+    if (child == 0) {
+        // The child only opens its copy of the encoder and leaves without running any clean-up.
+        close(fds[0]);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        childLogPipe = fds[1];
+        ff::av_log_set_callback(ChildLog);
+        const int ret = ff::avcodec_open2(encoder, codec, &options);
+        _exit(ret < 0 ? 1 : 0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        pollfd p{fds[0], POLLIN, 0};
+        const int ready = poll(&p, 1, 30000);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            kill(child, SIGKILL);  // a child that hangs counts as a failed open
+            break;
+        }
+        const ssize_t got = read(fds[0], buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) errorLines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 std::string TwoPassLogName(const std::string& prefix, int outputStreamIndex)
 {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "EntryPoints.h"
 
@@ -32,6 +33,15 @@ TwoPassFile SetUpTwoPassLog(const std::string& prefix, int outputStreamIndex, AV
 // appends encoder->stats_out unchanged when there is a pass-1 log and the encoder offers text.
 // Write errors are not checked.
 void WriteTwoPassStats(my_file* log, const AVCodecContext* encoder);
+
+// Whether avcodec_open2(encoder, codec, options) succeeds for a pass-2 encoder, tried in a child
+// process on a copy of everything. libavcodec 5.1's rate control frees its equation twice when a
+// pass-2 open fails (a bit rate too low for the logged content, a damaged log), which would end
+// the whole process; the child takes that instead. The child's error lines come back in
+// `errorLines`. The caller holds CodecLock (so no other thread is inside the library's open when
+// the process forks).
+bool SecondPassOpens(AVCodecContext* encoder, const AVCodec* codec, AVDictionary* options,
+                     std::vector<std::string>& errorLines);
 
 // av_freep of the encoder's stats_in, which the library never frees: call it before
 // avcodec_free_context (the encoder reads it only while it opens).

@@ -80,10 +80,12 @@ int TVideoFilterGraph::Build(const TVideoFilterSource& source, const TVideoFilte
 
     AVRational sar = source.sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) sar = AVRational{0, 1};
-    AVFilterContext* input = CreateFilter(
-        graph.get(), "buffer", "src",
+    std::string sourceArgs =
         Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", source.width, source.height,
-               static_cast<int>(source.pix_fmt), source.time_base.num, source.time_base.den, sar.num, sar.den));
+               static_cast<int>(source.pix_fmt), source.time_base.num, source.time_base.den, sar.num, sar.den);
+    if (source.frame_rate.num > 0 && source.frame_rate.den > 0)
+        sourceArgs += Format(":frame_rate=%d/%d", source.frame_rate.num, source.frame_rate.den);
+    AVFilterContext* input = CreateFilter(graph.get(), "buffer", "src", sourceArgs);
     const char* formatName = ff::av_get_pix_fmt_name(encoderFormat);
     if (!input || !formatName) return -1;
     AVFilterContext* output = CreateFilter(graph.get(), "buffersink", "out", std::string());
@@ -138,6 +140,7 @@ int TVideoFilterGraph::Build(const TVideoFilterSource& source, const TVideoFilte
     source_ = input;
     sink_ = output;
     sourceTimeBase_ = source.time_base;
+    source_description_ = source;
     scaleInserted_ = scaled;
     filteredWidth_ = w;
     filteredHeight_ = h;
@@ -174,6 +177,12 @@ int TVideoFilterGraph::Take(AVFrame* picture)
     return 1;
 }
 
+AVRational TVideoFilterGraph::FilteredSampleAspectRatio() const
+{
+    if (!sink_) return AVRational{0, 1};
+    return ff::av_buffersink_get_sample_aspect_ratio(sink_);
+}
+
 void TVideoFilterGraph::Release()
 {
     graph_.reset();
@@ -187,13 +196,20 @@ void TVideoFilterGraph::Release()
 void OpenVideoFilters(TCustomFFmpeg& job, TVideoFilterGraph& graph, const AVCodecContext* decoder,
                       AVRational timeBase, AVCodecContext* encoder)
 {
-    job.ErrorText.clear();
     TVideoFilterSource source;
     source.width = decoder->width;
     source.height = decoder->height;
     source.pix_fmt = decoder->pix_fmt;
     source.time_base = timeBase;
     source.sample_aspect_ratio = decoder->sample_aspect_ratio;
+    source.frame_rate = decoder->framerate;
+    OpenVideoFilters(job, graph, source, encoder);
+}
+
+void OpenVideoFilters(TCustomFFmpeg& job, TVideoFilterGraph& graph, const TVideoFilterSource& source,
+                      AVCodecContext* encoder)
+{
+    job.ErrorText.clear();
     int width = encoder->width;
     int height = encoder->height;
     if (graph.Build(source, VideoFilterSettingsFromJob(job), encoder->pix_fmt, width, height, job.ErrorText) < 0) {

@@ -35,6 +35,7 @@ struct TVideoFilterSource {
     AVPixelFormat pix_fmt = AV_PIX_FMT_NONE;
     AVRational time_base = {1, AV_TIME_BASE};  // unit of the times pushed with the pictures
     AVRational sample_aspect_ratio = {0, 1};
+    AVRational frame_rate = {0, 1};  // 0/1: not known (filters that need a rate then guess)
 };
 
 struct FilterGraphFree {
@@ -55,6 +56,10 @@ public:
               std::string& errorText);
 
     bool Built() const { return graph_ != nullptr; }
+    // The source the graph was built for (pictures of another size or format need a new graph).
+    const TVideoFilterSource& Source() const { return source_description_; }
+    // The sample aspect ratio of the filtered pictures (0/1 when unknown).
+    AVRational FilteredSampleAspectRatio() const;
     // Whether Build put a "scale" filter in front of the user's chain.
     bool ScaleInserted() const { return scaleInserted_; }
     int FilteredWidth() const { return filteredWidth_; }
@@ -79,6 +84,7 @@ private:
     AVFilterContext* source_ = nullptr;  // owned by graph_
     AVFilterContext* sink_ = nullptr;    // owned by graph_
     AVRational sourceTimeBase_ = {1, AV_TIME_BASE};
+    TVideoFilterSource source_description_;
     bool scaleInserted_ = false;
     int filteredWidth_ = 0;
     int filteredHeight_ = 0;
@@ -91,5 +97,9 @@ private:
 // FFmpegException "Error opening filters: " + ErrorText, or "Error opening filters!".
 void OpenVideoFilters(TCustomFFmpeg& job, TVideoFilterGraph& graph, const AVCodecContext* decoder,
                       AVRational timeBase, AVCodecContext* encoder);
+// The same from a described source (the set-up describes the decoder from the stream's
+// parameters, before the decoder opens).
+void OpenVideoFilters(TCustomFFmpeg& job, TVideoFilterGraph& graph, const TVideoFilterSource& source,
+                      AVCodecContext* encoder);
 
 }  // namespace quorlane

@@ -48,6 +48,9 @@ public:
 
     std::atomic<int> done{0};
     std::atomic<bool> ranOnMainThread{false};
+    // While set, the task stays after its current packet, passing the pause gate, so that a test
+    // can pause it before it runs out of packets.
+    std::atomic<bool> hold{false};
 
 protected:
     void RunTranscode() override
@@ -66,6 +69,10 @@ protected:
             if (OnRunProgress) OnRunProgress(*this, i, 25, i * 40, 3.0f, 100.0f, i * 1000, 4000);
             std::this_thread::yield();
             ++done;
+            while (hold && !StopRequested) {
+                Gate.Pass();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
         if (concurrency_) --concurrency_->now;
         input_count = output_count = 0;
@@ -259,11 +266,14 @@ TEST_F(TranskitThreads, PauseParksAndResumeContinues)
     TTranskit kit;
     Recorder events(kit);
     FakeTask& task = Add(kit, std::make_unique<FakeTask>(2000));
+    task.hold = true;
     kit.StartTasks(1);
     Until([&] { return task.done > 0; });
     kit.PauseTasks();
     Until([&] { return task.Gate.Holding(); });
+    task.hold = false;  // parked in the gate: only Resume lets it go on
     const int parked = task.done;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(events.AllEnded());
     EXPECT_EQ(task.done, parked);
     kit.ResumeTasks();

@@ -96,11 +96,20 @@ DecodedOutput DecodeOutput(const std::string& path)
     auto drain = [&](AVCodecContext* dec) {
         while (ff::avcodec_receive_frame(dec, frame) == 0) {
             if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
+                auto plane = [&](int p, int w, int h) {
+                    std::vector<uint8_t> bytes(static_cast<size_t>(w) * h);
+                    for (int y = 0; y < h; y++)
+                        std::memcpy(bytes.data() + static_cast<size_t>(y) * w,
+                                    frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p], w);
+                    return bytes;
+                };
+                out.lumas.push_back(plane(0, frame->width, frame->height));
                 if (out.videoFrames == 0) {
-                    out.firstLuma.resize(static_cast<size_t>(frame->width) * frame->height);
-                    for (int y = 0; y < frame->height; y++)
-                        std::memcpy(out.firstLuma.data() + static_cast<size_t>(y) * frame->width,
-                                    frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0], frame->width);
+                    out.firstLuma = out.lumas.back();
+                    if (frame->format == AV_PIX_FMT_YUV420P) {
+                        out.firstCb = plane(1, frame->width / 2, frame->height / 2);
+                        out.firstCr = plane(2, frame->width / 2, frame->height / 2);
+                    }
                 }
                 out.videoFrames++;
             } else {

@@ -29,6 +29,10 @@ struct DecodedOutput {
     int64_t audioSamples = 0;   // decoded samples per channel
     int decodeErrors = 0;
     std::vector<uint8_t> firstLuma;  // the first picture's Y plane, width x height
+    // The first picture's chroma planes (4:2:0 pictures: (width/2) x (height/2) each).
+    std::vector<uint8_t> firstCb, firstCr;
+    // Every picture's Y plane, in decoding order.
+    std::vector<std::vector<uint8_t>> lumas;
 };
 DecodedOutput DecodeOutput(const std::string& path);
 

@@ -16,4 +16,5 @@
   X(av_buffersink_get_w) \
   X(av_buffersink_get_h) \
   X(av_buffersink_get_time_base) \
-  X(av_buffersink_get_format)
+  X(av_buffersink_get_format) \
+  X(av_buffersink_get_sample_aspect_ratio)
