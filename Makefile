@@ -37,9 +37,10 @@ test-sanitize: deps $(SAN_BUILD)/build.ninja
 $(TSAN_BUILD)/build.ninja:
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLANE_SANITIZE=thread $(CMAKE_ARGS)
 
-# ThreadSanitizer over the engine component and the engine's threading tests.
-TSAN_TARGETS ?= component_threads_test component_options_test services_logger_test
-TSAN_TESTS   ?= ^(TranskitThreads|PauseGate|MainThreadCalls|LoggerDelivery)\.
+# ThreadSanitizer over the engine component, the previewer and the engine's threading tests.
+TSAN_TARGETS ?= component_threads_test component_options_test services_logger_test filters_previewer_test \
+                run_features_test
+TSAN_TESTS   ?= ^(TranskitThreads\.|PauseGate\.|MainThreadCalls\.|LoggerDelivery\.|PreviewTest\.|RunFeatures\.(ComponentHooks|Preview))
 test-tsan: deps $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \

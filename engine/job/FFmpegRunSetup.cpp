@@ -154,6 +154,7 @@ void TCustomFFmpeg::SetupVideoEncoding(TOutputStreamState& ost, TInputStreamStat
         // are refused with filters); only the pad bands are left to the pipeline.
         ErrorText.clear();
         BuildVideoFilters(ost, ist);
+        enc->bits_per_raw_sample = 0;  // the graph converts the pictures to the encoder's format
         if (ost.pad_enabled) AllocateEncoderPictures(ost, false);
         return;
     }

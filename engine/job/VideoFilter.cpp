@@ -37,6 +37,22 @@ AVFilterContext* CreateFilter(AVFilterGraph* graph, const char* filter, const ch
     return context;
 }
 
+// Whether every plane of a reference-counted picture lies inside one of its buffers (a picture
+// without buffers is copied by av_frame_ref anyway).
+bool PlanesInBuffers(const AVFrame* picture)
+{
+    if (!picture->buf[0]) return true;
+    for (int i = 0; i < AV_NUM_DATA_POINTERS && picture->data[i]; ++i) {
+        bool inside = false;
+        for (int j = 0; j < AV_NUM_DATA_POINTERS && picture->buf[j] && !inside; ++j) {
+            const uint8_t* start = picture->buf[j]->data;
+            inside = picture->data[i] >= start && picture->data[i] < start + picture->buf[j]->size;
+        }
+        if (!inside) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void FilterGraphFree::operator()(AVFilterGraph* graph) const { ff::avfilter_graph_free(&graph); }
@@ -152,7 +168,19 @@ int TVideoFilterGraph::Push(const AVFrame* picture, int64_t pts, AVRational samp
     if (!graph_ || !picture) return AVERROR(EINVAL);
     FramePtr copy(ff::av_frame_alloc());
     if (!copy) return AVERROR(ENOMEM);
-    const int ref = ff::av_frame_ref(copy.get(), picture);
+    int ref;
+    if (PlanesInBuffers(picture)) {
+        ref = ff::av_frame_ref(copy.get(), picture);
+    } else {
+        // Planes laid over a work buffer (a deinterlaced picture): a filter that keeps pictures
+        // must not see that buffer change under it, so the graph gets pixels of its own.
+        copy->format = picture->format;
+        copy->width = picture->width;
+        copy->height = picture->height;
+        ref = ff::av_frame_get_buffer(copy.get(), 0);
+        if (ref >= 0) ref = ff::av_frame_copy(copy.get(), picture);
+        if (ref >= 0) ref = ff::av_frame_copy_props(copy.get(), picture);
+    }
     if (ref < 0) return ref;
     copy->pts = pts;
     copy->sample_aspect_ratio = sampleAspectRatio;

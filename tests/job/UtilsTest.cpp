@@ -77,7 +77,8 @@ TEST_F(Utils, ConvertToBitmapScalesOtherFormatsAndKeepsTheLargerBuffer)
     ASSERT_NE(c.bitmap, nullptr);
     EXPECT_EQ(c.bitmap->Width(), 64);
     EXPECT_EQ(c.bitmap->Height(), 48);
-    EXPECT_EQ(c.buffer_size, 64 * 48 * 3);
+    EXPECT_GE(c.buffer_size, 64 * 48 * 3);  // with room for the scaler's vector writes
+    const int grown = c.buffer_size;
     const uint8_t* buffer = c.buffer;
     const uint8_t* px = c.bitmap->ScanLine(47) + 3 * 63;
     EXPECT_NEAR(px[0], 128, 3);  // mid grey: B, G, R all near 128
@@ -86,7 +87,7 @@ TEST_F(Utils, ConvertToBitmapScalesOtherFormatsAndKeepsTheLargerBuffer)
 
     OwnedPicture small(AV_PIX_FMT_YUV420P, 32, 16, 16);
     ASSERT_TRUE(ConvertToBitmap(c, small.pic, AV_PIX_FMT_YUV420P, 16, 32));
-    EXPECT_EQ(c.buffer_size, 64 * 48 * 3) << "the buffer never shrinks";
+    EXPECT_EQ(c.buffer_size, grown) << "the buffer never shrinks";
     EXPECT_EQ(c.buffer, buffer);
     EXPECT_EQ(c.bitmap->Width(), 32);
     EXPECT_EQ(c.bitmap->Height(), 16);

@@ -59,6 +59,19 @@ void PrepareJob(TCustomFFmpeg& job, const std::vector<std::string>& words)
     }
 }
 
+std::string ConvertWords(TCustomFFmpeg& job, const std::string& words)
+{
+    try {
+        PrepareJob(job, Words(words));
+        job.Transcode();
+    } catch (const std::exception& e) {
+        job.ReleaseJob();
+        return e.what();
+    }
+    job.ReleaseJob();
+    return std::string();
+}
+
 std::string DefaultPreset()
 {
     return "-s 320x240 -b 400000 -r 25 -vcodec flv -acodec libmp3lame -ab 64000 -ar 22050 -ac 1";

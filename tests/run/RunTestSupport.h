@@ -16,6 +16,10 @@ std::vector<std::string> Words(const std::string& text);
 // value" applies an option, any other word creates an output file.
 void PrepareJob(TCustomFFmpeg& job, const std::vector<std::string>& words);
 
+// Prepares `job` from `words` and runs it to its end, then releases it; answers the refusal
+// text, empty on success.
+std::string ConvertWords(TCustomFFmpeg& job, const std::string& words);
+
 // The product's default FLV/SWF settings (before the output name).
 std::string DefaultPreset();
 

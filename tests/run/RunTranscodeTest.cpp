@@ -25,18 +25,7 @@ protected:
     void SetUp() override { fixtures::LoadLibraries(); }
 
     // Runs a job made of `words` to its end; answers the refusal text, empty on success.
-    std::string Convert(TCustomFFmpeg& job, const std::string& words)
-    {
-        try {
-            test::PrepareJob(job, Words(words));
-            job.Transcode();
-        } catch (const std::exception& e) {
-            job.ReleaseJob();
-            return e.what();
-        }
-        job.ReleaseJob();
-        return std::string();
-    }
+    std::string Convert(TCustomFFmpeg& job, const std::string& words) { return test::ConvertWords(job, words); }
 
     test::TempDir dir;
 };
