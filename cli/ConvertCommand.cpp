@@ -171,22 +171,23 @@ int RunConvert(const std::vector<std::string>& args)
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         std::string name, value, error;
-        if (a == "--jobs" && hasValue) {
+        // A whole number of at least 1 after `a`; false with the reason in `error`.
+        auto count = [&](int& target) {
             try {
-                jobs = StrToInt(args[++i]);
+                target = StrToInt(args[++i]);
             } catch (const EConvertError& e) {
-                return usage(e.what());
+                error = e.what();
+                return false;
             }
-            if (jobs < 1) return usage("--jobs must be at least 1");
+            if (target < 1) error = a + " must be at least 1";
+            return target >= 1;
+        };
+        if (a == "--jobs" && hasValue) {
+            if (!count(jobs)) return usage(error);
         } else if (a == "--snapshots" && hasValue) {
             snapshotDir = args[++i];
         } else if (a == "--snapshot-every" && hasValue) {
-            try {
-                snapshotEveryMs = StrToInt(args[++i]);
-            } catch (const EConvertError& e) {
-                return usage(e.what());
-            }
-            if (snapshotEveryMs < 1) return usage("--snapshot-every must be at least 1");
+            if (!count(snapshotEveryMs)) return usage(error);
         } else if (a == "--snapshot-format" && hasValue) {
             snapshotExt = args[++i];
             if (snapshotExt != "png" && snapshotExt != "bmp") return usage("--snapshot-format must be png or bmp");
