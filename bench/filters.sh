@@ -23,8 +23,8 @@ cmake --build "$BUILD" --target quorlane-cli quorlane-bench-clip quorlane-bench-
 if [ ! -s "$CLIP" ]; then
   echo "== generating $CLIP (once; it stays in bench/cache/)"
   mkdir -p "$(dirname "$CLIP")"
-  "$BUILD/bin/quorlane-bench-clip" "$CLIP.part"
-  mv "$CLIP.part" "$CLIP"
+  "$BUILD/bin/quorlane-bench-clip" "${CLIP%.mp4}.part.mp4"
+  mv "${CLIP%.mp4}.part.mp4" "$CLIP"
 fi
 
 PRESET=(-s 320x240 -b 400000 -r 25 -vcodec flv -acodec libmp3lame -ab 64000 -ar 22050 -ac 1)

@@ -22,8 +22,8 @@ cmake --build "$BUILD" --target quorlane-cli quorlane-bench-clip >"$WORK/build.l
 if [ ! -s "$CLIP" ]; then
   echo "== generating $CLIP (once; it stays in bench/cache/)"
   mkdir -p "$(dirname "$CLIP")"
-  "$BUILD/bin/quorlane-bench-clip" "$CLIP.part"
-  mv "$CLIP.part" "$CLIP"
+  "$BUILD/bin/quorlane-bench-clip" "${CLIP%.mp4}.part.mp4"
+  mv "${CLIP%.mp4}.part.mp4" "$CLIP"
 fi
 
 mkdir -p "$WORK/in"

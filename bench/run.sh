@@ -36,8 +36,8 @@ fi
 if [ ! -s "$CLIP" ]; then
   echo "== generating $CLIP (once; it stays in bench/cache/)"
   mkdir -p "$CACHE"
-  "$BUILD/bin/quorlane-bench-clip" "$CLIP.part"
-  mv "$CLIP.part" "$CLIP"
+  "$BUILD/bin/quorlane-bench-clip" "${CLIP%.mp4}.part.mp4"
+  mv "${CLIP%.mp4}.part.mp4" "$CLIP"
 fi
 
 # measure NAME FORMAT RUN command...: one timed run, a line of figures, and the figures kept for the summary.

@@ -496,7 +496,6 @@ private:
     void SetupStreamCopy(TOutputStreamState& ost, TInputStreamState& ist);
     void SetupVideoEncoding(TOutputStreamState& ost, TInputStreamState& ist);
     void AllocateEncoderPictures(TOutputStreamState& ost, bool forScaling);
-    void BuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist);
     void SetupTwoPassLog(TOutputStreamState& ost);
     void OpenEncoders();
     void OpenDecoders();
@@ -520,15 +519,17 @@ private:
     void RunPictureHooks(TInputStreamState& ist, AVFrame* picture);
     int VideoOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     void PreviewEncodedPicture(TOutputStreamState& ost, const AVFrame* picture);
-    // The "vfilters" path of one output stream: the picture goes into the stream's graph and
-    // every filtered picture is encoded; without a picture the graph is drained.
-    void FilteredVideoOutput(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
-    void RebuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
     // Video output of one picture followed by its "vstats" line.
     void EncodePicture(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     AVCodecContext* RunEncoderOf(int file, int stream) const;
     bool RunStreamCopyOf(int file, int stream) const;
     void WriteVideoStats(TOutputStreamState& ost, int frameSize);
+    // Filters (FFmpegRunFilters.cpp): the graph of one encoded video stream, built at set-up; the
+    // picture goes into it and every filtered picture is encoded; without a picture the graph is
+    // drained.
+    void BuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist);
+    void FilteredVideoOutput(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
+    void RebuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
     // Audio output (FFmpegRunAudio.cpp).
     bool DecodedToS16(TInputStreamState& ist, const AVFrame* frame);
     void AudioOutput(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* data,

@@ -9,7 +9,6 @@
 #include "FFmpegLogger.h"
 #include "MyUtils.h"
 #include "TwoPassLog.h"
-#include "VideoFilter.h"
 
 namespace quorlane {
 
@@ -198,28 +197,6 @@ void TCustomFFmpeg::AllocateEncoderPictures(TOutputStreamState& ost, bool forSca
     ost.picture_size = size + 64;
     ost.picture_pool.reset(ff::av_buffer_pool_init(ost.picture_size, nullptr));
     if (!ost.picture_pool) throw FFmpegException(failure);
-}
-
-// The "vfilters" graph of this stream. The decoder is not open yet, so the source is described
-// from the stream: pictures of another size or format are met with a new graph at run time.
-void TCustomFFmpeg::BuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist)
-{
-    const AVCodecParameters* par = ist.stream->codecpar;
-    TVideoFilterSource source;
-    source.width = par->width;
-    source.height = par->height;
-    source.pix_fmt = static_cast<AVPixelFormat>(par->format);
-    source.time_base = AV_TIME_BASE_Q;  // pictures carry the input stream's clock
-    source.sample_aspect_ratio =
-        ist.stream->sample_aspect_ratio.num > 0 ? ist.stream->sample_aspect_ratio : par->sample_aspect_ratio;
-    source.frame_rate = ist.stream->avg_frame_rate.num > 0 ? ist.stream->avg_frame_rate : ist.stream->r_frame_rate;
-    ost.filters = std::make_unique<TVideoFilterGraph>();
-    OpenVideoFilters(*this, *ost.filters, source, ost.encoder);
-    // The filtered pictures' pixel shape is the encoder's (also written into the header).
-    const AVRational sar = ost.filters->FilteredSampleAspectRatio();
-    if (sar.num > 0 && sar.den > 0) ost.encoder->sample_aspect_ratio = sar;
-    ost.filtered_picture.reset(ff::av_frame_alloc());
-    if (!ost.filtered_picture) throw FFmpegException("av_mallocz fail");
 }
 
 // Pass 1 opens the statistics log, pass 2 hands the whole log to the encoder before it opens.

@@ -6,7 +6,6 @@
 #include "FFmpeg.h"
 #include "FFmpegLogger.h"
 #include "MyUtils.h"
-#include "VideoFilter.h"
 
 namespace quorlane {
 
@@ -149,78 +148,6 @@ void TCustomFFmpeg::EncodePicture(TOutputStreamState& ost, TInputStreamState& is
 {
     const int size = VideoOutput(ost, ist, picture);
     if (vstats_name && size != 0) WriteVideoStats(ost, size);
-}
-
-void TCustomFFmpeg::FilteredVideoOutput(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture)
-{
-    TVideoFilterGraph& graph = *ost.filters;
-    AVFrame* filtered = ost.filtered_picture.get();
-    const int64_t decodedPts = ist.pts;
-    // Every picture the graph has ready is encoded at the graph's time for it.
-    auto encodeReady = [&] {
-        for (;;) {
-            const int got = graph.Take(filtered);
-            if (got == 0 || got == AVERROR_EOF) break;
-            if (got < 0) {
-                const std::string text = "Error while filtering the picture: " + ErrorCodeText(got);
-                if (exit_on_error) throw FFmpegException(text);
-                LogMessage(this, llError, text);
-                break;
-            }
-            if (filtered->pts != AV_NOPTS_VALUE) ist.pts = filtered->pts;
-            if (filtered->sample_aspect_ratio.num != 0) ost.encoder->sample_aspect_ratio = filtered->sample_aspect_ratio;
-            EncodePicture(ost, ist, filtered);
-            ff::av_frame_unref(filtered);
-        }
-        ist.pts = decodedPts;
-    };
-    if (!picture) {
-        if (graph.Built() && graph.PushEnd() >= 0) encodeReady();
-        return;
-    }
-    const TVideoFilterSource& source = graph.Source();
-    if (picture->width != source.width || picture->height != source.height || picture->format != source.pix_fmt) {
-        if (graph.PushEnd() >= 0) encodeReady();
-        RebuildVideoFilters(ost, ist, picture);
-    }
-    const AVRational sar = picture->sample_aspect_ratio.num > 0 ? picture->sample_aspect_ratio
-                                                                : graph.Source().sample_aspect_ratio;
-    const int pushed = graph.Push(picture, ist.pts, sar);
-    if (pushed < 0) {
-        const std::string text = "Error while filtering the picture: " + ErrorCodeText(pushed);
-        if (exit_on_error) throw FFmpegException(text);
-        LogMessage(this, llError, text);
-        return;
-    }
-    encodeReady();
-}
-
-// The decoder changed the picture size or format: the graph is built again for the new pictures,
-// towards the encoder that is already open.
-void TCustomFFmpeg::RebuildVideoFilters(TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture)
-{
-    const AVPixelFormat fmt = static_cast<AVPixelFormat>(picture->format);
-    const char* fmtName = ff::av_get_pix_fmt_name(fmt);
-    LogMessage(this, llQuiet,
-               Format("Input Stream #%d.%d frame size changed to %dx%d, %s", ist.file_index, ist.stream_index,
-                      picture->width, picture->height, fmtName ? fmtName : "none"));
-    TVideoFilterSource source = ost.filters->Source();
-    source.width = picture->width;
-    source.height = picture->height;
-    source.pix_fmt = fmt;
-    if (picture->sample_aspect_ratio.num > 0) source.sample_aspect_ratio = picture->sample_aspect_ratio;
-    AVCodecContext* enc = ost.encoder;
-    int width = enc->width;
-    int height = enc->height;
-    ErrorText.clear();
-    if (ost.filters->Build(source, VideoFilterSettingsFromJob(*this), enc->pix_fmt, width, height, ErrorText) < 0) {
-        if (!ErrorText.empty()) throw FFmpegException("Error opening filters: " + ErrorText);
-        throw FFmpegException("Error opening filters!");
-    }
-    if (width != enc->width || height != enc->height)
-        throw FFmpegException(Format("Error opening filters: the filtered size changed to %dx%d while the encoder "
-                                     "takes %dx%d",
-                                     width, height, enc->width, enc->height));
 }
 
 int TCustomFFmpeg::VideoOutput(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture)

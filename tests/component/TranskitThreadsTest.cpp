@@ -190,7 +190,9 @@ TEST_F(TranskitThreads, AtMostNWorkersEachEndStartsTheNextThenOneAllEnded)
             EXPECT_FALSE(got[i].exception);
             EXPECT_FALSE(got[i].onMainThread);
         }
-        if (c.n == 1) EXPECT_EQ(indexes, (std::vector<int>{0, 1, 2}));
+        if (c.n == 1) {
+            EXPECT_EQ(indexes, (std::vector<int>{0, 1, 2}));
+        }
         std::sort(indexes.begin(), indexes.end());
         for (int i = 0; i < c.tasks; ++i) EXPECT_EQ(indexes[i], i);
         for (FakeTask* t : tasks) EXPECT_FALSE(t->ranOnMainThread);
