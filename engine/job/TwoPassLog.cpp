@@ -45,7 +45,8 @@ bool SecondPassOpens(AVCodecContext* encoder, const AVCodec* codec, AVDictionary
                      std::vector<std::string>& errorLines)
 {
     int fds[2];
-    if (pipe(fds) != 0) return true;  // cannot try: the real open decides
+    // Close-on-exec: a program another thread starts meanwhile must not hold the pipe open.
+    if (pipe2(fds, O_CLOEXEC) != 0) return true;  // cannot try: the real open decides
     const pid_t child = fork();
     if (child < 0) {
         close(fds[0]);
