@@ -36,7 +36,7 @@ void WriteTwoPassStats(my_file* log, const AVCodecContext* encoder);
 
 // Whether avcodec_open2(encoder, codec, options) succeeds for a pass-2 encoder, tried in a child
 // process on a copy of everything. libavcodec 5.1's rate control frees its equation twice when a
-// pass-2 open fails (a bit rate too low for the logged content, a damaged log), which would end
+// pass-2 open fails (a bit rate too low for the logged content), which would end
 // the whole process; the child takes that instead. The child's error lines come back in
 // `errorLines`. The caller holds CodecLock (so no other thread is inside the library's open when
 // the process forks).
