@@ -77,10 +77,10 @@ protected:
     // 160x120 at 25 pictures per second, video only.
     std::string Clip(double seconds = 1.0, const std::string& name = "clip.avi")
     {
-        fixtures::ClipSpec spec = fixtures::VideoOnlyClip();
-        spec.seconds = seconds;
-        spec.name = name;
-        return fixtures::MakeClip(dir.str(), spec);
+        fixtures::ClipSpec clipSpec = fixtures::VideoOnlyClip();
+        clipSpec.seconds = seconds;
+        clipSpec.name = name;
+        return fixtures::MakeClip(dir.str(), clipSpec);
     }
 
     // Runs a job made of `words`; answers the refusal text, empty on success.
