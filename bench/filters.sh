@@ -7,25 +7,8 @@
 #   BUILD=dir                  build folder (default build-bench beside bench/)
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${BUILD:-$ROOT/build-bench}
-RUNS=${RUNS:-3}
-CLIP=$ROOT/bench/cache/source-1080p30-30s.mp4
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/quorlane-filters-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-
-echo "== building in $BUILD"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLANE_BENCH=ON -DBUILD_TESTING=OFF \
-  >"$WORK/configure.log" 2>&1 || { cat "$WORK/configure.log"; exit 1; }
-cmake --build "$BUILD" --target quorlane-cli quorlane-bench-clip quorlane-bench-check >"$WORK/build.log" 2>&1 \
-  || { tail -40 "$WORK/build.log"; echo "the programs do not build"; exit 1; }
-
-if [ ! -s "$CLIP" ]; then
-  echo "== generating $CLIP (once; it stays in bench/cache/)"
-  mkdir -p "$(dirname "$CLIP")"
-  "$BUILD/bin/quorlane-bench-clip" "${CLIP%.mp4}.part.mp4"
-  mv "${CLIP%.mp4}.part.mp4" "$CLIP"
-fi
+. "$(dirname "$0")/common.sh"
+bench_setup filters quorlane-cli quorlane-bench-clip quorlane-bench-check
 
 PRESET=(-s 320x240 -b 400000 -r 25 -vcodec flv -acodec libmp3lame -ab 64000 -ar 22050 -ac 1)
 CASES=(own null chain)

@@ -7,21 +7,10 @@
 #   BUILD=dir                  build folder (default build-bench beside bench/)
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${BUILD:-$ROOT/build-bench}
-RUNS=${RUNS:-3}
+. "$(dirname "$0")/common.sh"
+bench_setup bench quorlane-bench-clip quorlane-bench-reference quorlane-bench-check
 REF_THREADS=${REF_THREADS:-1}
-CACHE=$ROOT/bench/cache
-CLIP=$CACHE/source-1080p30-30s.mp4
 SOURCE_FRAMES=900
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/quorlane-bench-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-
-echo "== building in $BUILD"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLANE_BENCH=ON -DBUILD_TESTING=OFF \
-  >"$WORK/configure.log" 2>&1 || { cat "$WORK/configure.log"; exit 1; }
-cmake --build "$BUILD" --target quorlane-bench-clip quorlane-bench-reference quorlane-bench-check \
-  >"$WORK/build.log" 2>&1 || { tail -40 "$WORK/build.log"; echo "the benchmark programs do not build"; exit 1; }
 
 JOB=1
 JOB_REASON=""
@@ -31,13 +20,6 @@ if ! cmake --build "$BUILD" --target quorlane-cli >"$WORK/cli.log" 2>&1; then
 elif ! "$BUILD/bin/quorlane-cli" --help 2>&1 | grep -q '^ *job '; then
   JOB=0
   JOB_REASON="quorlane-cli has no job command"
-fi
-
-if [ ! -s "$CLIP" ]; then
-  echo "== generating $CLIP (once; it stays in bench/cache/)"
-  mkdir -p "$CACHE"
-  "$BUILD/bin/quorlane-bench-clip" "${CLIP%.mp4}.part.mp4"
-  mv "${CLIP%.mp4}.part.mp4" "$CLIP"
 fi
 
 # measure NAME FORMAT RUN command...: one timed run, a line of figures, and the figures kept for the summary.
