@@ -204,7 +204,6 @@ void TCustomTranskit::WireTask(TFFmpeg& task)
 {
     task.PreviewState.SetPreviewFlags((Preview() ? PREVIEW_WINDOW : 0) |
                                       (PreviewBitmap() ? PREVIEW_BITMAP : 0));
-    task.PreviewState.SetPreviewInterval(task.PreviewInterval);
     task.PreviewState.SetPreviewBitmapCallback(
         [this](TCustomFFmpeg* job, TBitmap* bitmap, int frameNumber, int64_t pts) {
             DoPreviewBitmap(static_cast<TFFmpeg*>(job), bitmap, frameNumber, pts);

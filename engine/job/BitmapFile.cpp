@@ -6,19 +6,12 @@
 
 #include "FFUtils.h"
 #include "FFmpegLoader.h"
+#include "FFmpegRunState.h"
 #include "LibraryPtr.h"
 #include "MyUtils.h"
 
 namespace quorlane {
 namespace {
-
-struct EncoderFree {
-    void operator()(AVCodecContext* c) const
-    {
-        std::lock_guard<std::mutex> lock(CodecLock());
-        ff::avcodec_free_context(&c);
-    }
-};
 
 void PutLE(std::vector<uint8_t>& out, uint32_t value, int bytes)
 {
@@ -64,7 +57,7 @@ bool EncodePng(const TBitmap& bitmap, std::vector<uint8_t>& out, std::string& er
         error = "the media libraries have no PNG encoder";
         return false;
     }
-    std::unique_ptr<AVCodecContext, EncoderFree> enc(ff::avcodec_alloc_context3(codec));
+    CodecContextPtr enc(ff::avcodec_alloc_context3(codec));
     FramePtr frame(ff::av_frame_alloc());
     PacketPtr packet(ff::av_packet_alloc());
     if (!enc || !frame || !packet) {

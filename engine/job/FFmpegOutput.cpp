@@ -5,11 +5,11 @@
 #include <ctime>
 #include <mutex>
 
-#include "TwoPassLog.h"
 #include "FFmpeg.h"
 #include "FFmpegLoader.h"
 #include "FFmpegLogger.h"
 #include "MyUtils.h"
+#include "TwoPassLog.h"
 #include "UnicodeProtocol.h"
 
 namespace quorlane {

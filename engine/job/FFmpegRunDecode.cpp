@@ -59,7 +59,7 @@ int TCustomFFmpeg::DispatchPacket(TInputStreamState& ist, int index, AVPacket* p
     if (!packet) {
         // Pictures still inside a filter graph come out before its encoder is flushed.
         for (auto& ost : run_outputs_)
-            if (ost->source_index == index && ost->filters && !ost->copy) FilteredVideoOutput(*ost, ist, nullptr);
+            if (ost->source_index == index && ost->filters) FilteredVideoOutput(*ost, ist, nullptr);
     }
     if (!packet && (!JoinMode || ist.file_index >= input_count - 1)) FlushEncoders(index);
     return result;

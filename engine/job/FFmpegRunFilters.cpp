@@ -35,15 +35,18 @@ void TCustomFFmpeg::FilteredVideoOutput(TOutputStreamState& ost, TInputStreamSta
     TVideoFilterGraph& graph = *ost.filters;
     AVFrame* filtered = ost.filtered_picture.get();
     const int64_t decodedPts = ist.pts;
+    auto refused = [this](int code) {
+        const std::string text = "Error while filtering the picture: " + ErrorCodeText(code);
+        if (exit_on_error) throw FFmpegException(text);
+        LogMessage(this, llError, text);
+    };
     // Every picture the graph has ready is encoded at the graph's time for it.
     auto encodeReady = [&] {
         for (;;) {
             const int got = graph.Take(filtered);
             if (got == 0 || got == AVERROR_EOF) break;
             if (got < 0) {
-                const std::string text = "Error while filtering the picture: " + ErrorCodeText(got);
-                if (exit_on_error) throw FFmpegException(text);
-                LogMessage(this, llError, text);
+                refused(got);
                 break;
             }
             if (filtered->pts != AV_NOPTS_VALUE) ist.pts = filtered->pts;
@@ -66,9 +69,7 @@ void TCustomFFmpeg::FilteredVideoOutput(TOutputStreamState& ost, TInputStreamSta
                                                                 : graph.Source().sample_aspect_ratio;
     const int pushed = graph.Push(picture, ist.pts, sar);
     if (pushed < 0) {
-        const std::string text = "Error while filtering the picture: " + ErrorCodeText(pushed);
-        if (exit_on_error) throw FFmpegException(text);
-        LogMessage(this, llError, text);
+        refused(pushed);
         return;
     }
     encodeReady();

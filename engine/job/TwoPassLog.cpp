@@ -7,11 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <algorithm>
-#include <cstring>
 
 #include "FFmpeg.h"
 #include "MyUtils.h"
@@ -36,7 +35,7 @@ void ChildLog(void* object, int level, const char* format, va_list args)
     if (n < 0 || n >= static_cast<int>(sizeof line)) n = 0;
     const int m = std::vsnprintf(line + n, sizeof line - n, format, args);
     if (m > 0) n = std::min<int>(n + m, sizeof line - 1);
-    if (n > 0 && write(childLogPipe, line, n) < 0) return;
+    if (n > 0) (void)!write(childLogPipe, line, n);  // nothing to do when the pipe is gone
 }
 
 }  // namespace

@@ -155,7 +155,6 @@ int TVideoFilterGraph::Build(const TVideoFilterSource& source, const TVideoFilte
     graph_ = std::move(graph);
     source_ = input;
     sink_ = output;
-    sourceTimeBase_ = source.time_base;
     source_description_ = source;
     scaleInserted_ = scaled;
     filteredWidth_ = w;
@@ -166,25 +165,32 @@ int TVideoFilterGraph::Build(const TVideoFilterSource& source, const TVideoFilte
 int TVideoFilterGraph::Push(const AVFrame* picture, int64_t pts, AVRational sampleAspectRatio)
 {
     if (!graph_ || !picture) return AVERROR(EINVAL);
-    FramePtr copy(ff::av_frame_alloc());
+    if (!pushed_) pushed_.reset(ff::av_frame_alloc());
+    AVFrame* copy = pushed_.get();
     if (!copy) return AVERROR(ENOMEM);
     int ref;
     if (PlanesInBuffers(picture)) {
-        ref = ff::av_frame_ref(copy.get(), picture);
+        ref = ff::av_frame_ref(copy, picture);
     } else {
         // Planes laid over a work buffer (a deinterlaced picture): a filter that keeps pictures
         // must not see that buffer change under it, so the graph gets pixels of its own.
         copy->format = picture->format;
         copy->width = picture->width;
         copy->height = picture->height;
-        ref = ff::av_frame_get_buffer(copy.get(), 0);
-        if (ref >= 0) ref = ff::av_frame_copy(copy.get(), picture);
-        if (ref >= 0) ref = ff::av_frame_copy_props(copy.get(), picture);
+        ref = ff::av_frame_get_buffer(copy, 0);
+        if (ref >= 0) ref = ff::av_frame_copy(copy, picture);
+        if (ref >= 0) ref = ff::av_frame_copy_props(copy, picture);
     }
-    if (ref < 0) return ref;
+    if (ref < 0) {
+        ff::av_frame_unref(copy);
+        return ref;
+    }
     copy->pts = pts;
     copy->sample_aspect_ratio = sampleAspectRatio;
-    return ff::av_buffersrc_add_frame_flags(source_, copy.get(), 0);
+    // The source takes the references and resets the frame; a refused frame is let go here.
+    const int added = ff::av_buffersrc_add_frame_flags(source_, copy, 0);
+    ff::av_frame_unref(copy);
+    return added;
 }
 
 int TVideoFilterGraph::PushEnd()
@@ -201,7 +207,8 @@ int TVideoFilterGraph::Take(AVFrame* picture)
     if (result == AVERROR(EAGAIN)) return 0;
     if (result < 0) return result;
     if (picture->pts != AV_NOPTS_VALUE)
-        picture->pts = ff::av_rescale_q(picture->pts, ff::av_buffersink_get_time_base(sink_), sourceTimeBase_);
+        picture->pts = ff::av_rescale_q(picture->pts, ff::av_buffersink_get_time_base(sink_),
+                                     source_description_.time_base);
     return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "EntryPoints.h"
+#include "LibraryPtr.h"
 
 namespace quorlane {
 
@@ -83,8 +84,8 @@ private:
     std::unique_ptr<AVFilterGraph, FilterGraphFree> graph_;
     AVFilterContext* source_ = nullptr;  // owned by graph_
     AVFilterContext* sink_ = nullptr;    // owned by graph_
-    AVRational sourceTimeBase_ = {1, AV_TIME_BASE};
-    TVideoFilterSource source_description_;
+    TVideoFilterSource source_description_;  // also the unit of the pushed and taken times
+    FramePtr pushed_;  // the reference handed to the source; the source empties it each time
     bool scaleInserted_ = false;
     int filteredWidth_ = 0;
     int filteredHeight_ = 0;
